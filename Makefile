@@ -1,0 +1,41 @@
+# The project's commands. `make test` and `make demo` are the two a user needs;
+# both install what is missing first.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+# Debian packages the build, the tests and the demo need.
+DEB_PACKAGES = cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+               libgtest-dev libgmock-dev googletest libbenchmark-dev srecord binutils \
+               xvfb xauth
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build test demo clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	else echo "All build packages are installed."; fi
+
+configure:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+demo: deps build
+	@echo "The demo is not there yet: the binaries are in $(BUILD)/bin."
+
+clean:
+	rm -rf $(BUILD)
