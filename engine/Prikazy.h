@@ -78,6 +78,9 @@ private:
     void RunFile(const std::string& name, int depth);
     void BinGet(std::int32_t address, std::int32_t count, const std::string& file);
     void BinPut(std::int32_t address, const std::string& file);
+    // The whole "@binget" / "@binput" script line: parse it, then BinGet / BinPut.
+    void BinGetLine(const std::string& line);
+    void BinPutLine(const std::string& line);
     void Speed(const std::string& line);
     void Srtc();
     void Ssn(const std::string& line);
