@@ -68,11 +68,16 @@ public:
     std::atomic<std::uint32_t> FReplyCount{0};
 
 private:
+    std::uint64_t ReadTimeout(std::size_t bytes) const;
+    std::uint64_t WriteTimeout(std::size_t bytes) const;
+
     zv::posix::SerialPort FHandle;      // the open device, or none
     zv::posix::LineSettings FDCB{};     // line settings as last read and changed by Open
     zv::posix::Timeouts FTimeouts{};    // the time-outs in force
     std::string FName;                  // the name Open was given
     TSMutex FLock;
+
+    friend struct TsiocomProbe;         // tests: the lock and the time-outs in force
 };
 
 // The serial port object of the program.

@@ -1,0 +1,38 @@
+#pragma once
+// The PBT frame forms: SC (0xE5), SD1 (0x10 DA SA FC FCS 0x16) and SD2
+// (0x68 LE LEr 0x68 DA SA FC data FCS 0x16). Pure code, no I/O.
+#include <cstddef>
+#include <cstdint>
+
+namespace zv::pbt {
+
+inline constexpr std::uint8_t kSC = 0xE5;
+inline constexpr std::uint8_t kSD1 = 0x10;
+inline constexpr std::uint8_t kSD2 = 0x68;
+inline constexpr std::uint8_t kEnd = 0x16;
+
+inline constexpr std::size_t kMaxSent = 255;      // SD2 with LE up to 249
+inline constexpr std::size_t kMaxReceived = 261;  // SD2 with LE up to 255
+
+// Lengths that may be sent: 1 (SC), 6 (SD1), 7..255 (SD2).
+constexpr bool ValidLength(std::int32_t length) {
+    return length == 1 || length == 6 || (length >= 7 && length <= 255);
+}
+
+// Sum of n bytes modulo 256.
+std::uint8_t Fcs(const std::uint8_t* p, std::size_t n);
+
+// Builds the frame of a valid length from the caller's buffer, which holds DA, SA, FC
+// and data at their frame offsets; writes start bytes, LE, LEr, FCS and end byte.
+// `out` holds kMaxSent bytes. Returns the frame's length.
+std::size_t BuildFrame(const std::uint8_t* in, std::int32_t length, std::uint8_t* out);
+
+// Checks of a received frame, stage by stage as it is read:
+// the whole 6 bytes of an SD1 frame;
+bool ValidSd1(const std::uint8_t* f);
+// the first 4 bytes of an SD2 frame (0x68, LE = LEr, 0x68);
+bool ValidSd2Head(const std::uint8_t* f);
+// the whole SD2 frame of LE + 6 bytes, its head already checked.
+bool ValidSd2Tail(const std::uint8_t* f);
+
+}  // namespace zv::pbt
