@@ -1,0 +1,255 @@
+// The block download over the pseudo-terminal: records into windows, s-blok and n-blok
+// telegrams, the acknowledgement and its failures, and where a download ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "common/Messages.h"
+#include "engine/BlockCrc.h"
+#include "tests/engine/DownloadRig.h"
+
+namespace {
+
+using namespace zv::dltest;
+namespace msg = zv::msg;
+
+std::string Hex2(unsigned v) {
+    char t[3];
+    std::snprintf(t, sizeof t, "%02X", v & 0xFF);
+    return t;
+}
+
+// An "S2" record line with its check sum.
+std::string Rec(std::uint32_t address, const Bytes& data) {
+    char head[16];
+    std::snprintf(head, sizeof head, "S2%02X%06X", static_cast<unsigned>(data.size() + 4), address);
+    unsigned sum = static_cast<unsigned>(data.size() + 4) + (address & 0xFF) + ((address >> 8) & 0xFF) + (address >> 16);
+    std::string line = head;
+    for (auto b : data) {
+        line += Hex2(b);
+        sum += b;
+    }
+    return line + Hex2(~sum);
+}
+
+Bytes Seq(std::size_t n, std::uint8_t from) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(from + i);
+    return b;
+}
+
+std::string AddCrc(std::string p) {
+    const std::uint16_t crc = zv::BlockCrc(reinterpret_cast<const std::uint8_t*>(p.data()), p.size());
+    p += static_cast<char>(crc & 0xFF);
+    p += static_cast<char>(crc >> 8);
+    return p;
+}
+
+std::string Le24(std::uint32_t a) {
+    return {static_cast<char>(a & 0xFF), static_cast<char>((a >> 8) & 0xFF), static_cast<char>((a >> 16) & 0xFF)};
+}
+
+// The s-blok payload as the wire carries it, laid out here by hand.
+std::string SBlok(std::uint32_t address, const Bytes& data) {
+    return AddCrc("s" + Le24(address) + static_cast<char>(data.size()) + std::string(data.begin(), data.end()));
+}
+
+class Download : public StationRig {};
+
+TEST_F(Download, FullWindowGoesAsOneSBlokWhenTheNextWindowBegins) {
+    const Bytes data = Seq(128, 0x40);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(Run(Rec(0x012380 + 32u * i, Bytes(data.begin() + 32 * i, data.begin() + 32 * (i + 1)))), "");
+    EXPECT_TRUE(Commands().empty()) << "nothing goes out while the window fills";
+
+    ASSERT_EQ(Run(Rec(0x012400, {0xAB})), "");
+    EXPECT_EQ(Commands(), Lines{SBlok(0x012380, data)});
+    EXPECT_EQ(Reports(), (Lines{msg::OdesilaSeSBlok + "012380", msg::Odezva + "*012380\r"}));
+    EXPECT_EQ(station().ReadMemory(0x012380, 128), data);
+    // The byte that opened the new window is pending alone.
+    EXPECT_EQ(worker->FBlockBase, 0x012400);
+    EXPECT_EQ(worker->FBlockMap[0], 0x01);
+    EXPECT_EQ(worker->FBlockData[0], 0xAB);
+}
+
+TEST_F(Download, GapsInsideAWindowMakeAnNBlok) {
+    station().FillMemory(0x00);
+    ASSERT_EQ(Run(Rec(0x020013, {0x11, 0x22})), "");
+    ASSERT_EQ(Run(Rec(0x020020, {0x33})), "");
+    ASSERT_EQ(Run(Rec(0x02007F, {0x44})), "");
+    worker->FlushBlock();
+
+    std::string map(16, '\0');
+    map[2] = 0x18;                        // bits 19, 20
+    map[4] = 0x01;                        // bit 32
+    map[15] = static_cast<char>(0x80);    // bit 127
+    EXPECT_EQ(Commands(), Lines{AddCrc("n" + Le24(0x020000) + map + "\x11\x22\x33\x44")});
+    // The report names the first present byte, not the base the telegram carries.
+    EXPECT_EQ(Reports(), (Lines{msg::OdesilaSeNBlok + "020013", msg::Odezva + "*020000\r"}));
+    EXPECT_EQ(station().ReadMemory(0x020012, 4), (Bytes{0x00, 0x11, 0x22, 0x00}));
+    EXPECT_EQ(station().ReadMemory(0x02007F, 1), Bytes{0x44});
+    EXPECT_EQ(worker->FBlockBase, 0);
+    EXPECT_EQ(worker->FBlockMap, (std::array<std::uint8_t, 16>{}));
+}
+
+TEST_F(Download, ARecordAcrossAWindowBoundarySendsTheFirstWindowInTheMiddle) {
+    ASSERT_EQ(Run(Rec(0x03007C, Seq(8, 1))), "");
+    EXPECT_EQ(Commands(), Lines{SBlok(0x03007C, Seq(4, 1))});
+    EXPECT_EQ(worker->FBlockBase, 0x030080);
+    EXPECT_EQ(worker->FBlockMap[0], 0x0F);
+    EXPECT_EQ(Bytes(worker->FBlockData.begin(), worker->FBlockData.begin() + 5), (Bytes{5, 6, 7, 8, 0xFF}));
+}
+
+TEST_F(Download, ARecordThatFailsItsChecksStoresNothing) {
+    ASSERT_EQ(Run(Rec(0x040000, {1, 2, 3})), "");
+    const auto base = worker->FBlockBase;
+    const auto map = worker->FBlockMap;
+    const auto data = worker->FBlockData;
+
+    std::string badSum = Rec(0x040100, {9, 9});
+    badSum.back() = badSum.back() == '0' ? '1' : '0';
+    std::string badData = Rec(0x040100, {9, 9});
+    badData[12] = 'G';
+    EXPECT_EQ(Run(badSum), msg::VadnyRadek + badSum);
+    EXPECT_EQ(Run(badData), "'0xG9' is not a valid integer value");
+    EXPECT_EQ(Run(Rec(0x040100, {})), "") << "count 04 carries no data";
+
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(worker->FBlockBase, base);
+    EXPECT_EQ(worker->FBlockMap, map);
+    EXPECT_EQ(worker->FBlockData, data);
+}
+
+struct AckCase {
+    const char* name;
+    zv::Station::Faults faults;
+    std::string error;   // "" for an accepted block
+    Lines reports;
+};
+
+TEST_F(Download, AcknowledgementAndItsFailures) {
+    const std::string s = msg::OdesilaSeSBlok + "050010", again = msg::OpakujeSeSBlok + "050010";
+    auto text = [](std::string t) {
+        zv::Station::Faults f;
+        f.replyText = std::move(t);
+        return f;
+    };
+    zv::Station::Faults none, sc, sd1, otherDa, lateSc;
+    none.dropAll = true;
+    sc.form = zv::Station::Faults::Form::Sc;
+    sd1.form = zv::Station::Faults::Form::Sd1;
+    otherDa.wrongDa = true;
+    lateSc.dropNext = 2;  // one wrong frame, at the third attempt, is enough
+    lateSc.form = zv::Station::Faults::Form::Sc;
+
+    const std::vector<AckCase> cases = {
+        {"no reply", none, msg::BezOdezvy, {s, again, again}},
+        {"SC frames", sc, msg::NeocekavanyTelegram, {s, again, again}},
+        {"SD1 frames", sd1, msg::NeocekavanyTelegram, {s, again, again}},
+        {"reply to another address", otherDa, msg::NeocekavanyTelegram, {s, again, again}},
+        {"one SC after two silences", lateSc, msg::NeocekavanyTelegram, {s, again, again}},
+        {"6 characters", text("*23456"), msg::NespravnaOdpoved, {s, msg::Odezva + "*23456"}},
+        {"11 characters", text("*2345678901"), msg::NespravnaOdpoved, {s, msg::Odezva + "*2345678901"}},
+        {"no star", text("1234567"), msg::NespravnaOdpoved, {s, msg::Odezva + "1234567"}},
+        {"7 characters", text("123456*"), "", {s, msg::Odezva + "123456*"}},
+        {"10 characters", text("*234567890"), "", {s, msg::Odezva + "*234567890"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        worker->DropBlock();
+        worker->PutByte(0x050010, 0x5A);
+        station().ClearLog();
+        station().SetFaults(c.faults);
+        link.timeoutMs = c.faults.dropAll ? 40 : 300;
+        // Whatever came before, every attempt awaits and judges its own reply.
+        worker->FNoReply = true;
+        port.FReplyCount = 7;
+
+        try {
+            worker->PutByte(0x050100, 0x77);
+            EXPECT_EQ(c.error, "");
+        } catch (const zv::Error& e) {
+            EXPECT_EQ(e.what(), c.error);
+        }
+        EXPECT_EQ(Reports(), c.reports);
+        EXPECT_EQ(station().Requests().size(), c.error == msg::NespravnaOdpoved || c.error.empty() ? 1u : 3u);
+        if (c.error.empty()) {
+            EXPECT_EQ(worker->FBlockBase, 0x050100);
+            continue;
+        }
+        // The block is still pending, and the byte that triggered it was not stored.
+        EXPECT_EQ(worker->FBlockBase, 0x050000);
+        EXPECT_EQ(worker->FBlockMap[2], 0x01);
+        EXPECT_EQ(worker->FBlockData[0x10], 0x5A);
+        EXPECT_EQ(worker->FBlockData[0], 0xFF);
+
+        // It goes again, with new attempts, when the next window's byte comes.
+        station().ClearFaults();
+        station().ClearLog();
+        link.timeoutMs = 300;
+        worker->PutByte(0x050100, 0x77);
+        EXPECT_EQ(Commands(), Lines{SBlok(0x050010, {0x5A})});
+        EXPECT_EQ(worker->FBlockBase, 0x050100);
+        Reports();
+    }
+}
+
+// An S-record file from the lines, in the temporary folder.
+std::string S24(const TempDir& dir, const std::string& name, const Lines& lines) {
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    WriteFile(dir / name, text);
+    return dir / name;
+}
+
+TEST_F(Download, TheLastBlockGoesAtTheEndRecordOrAtTheEndOfTheJob) {
+    TempDir dir;
+    const std::string s0 = "S00600004844521B", s8 = "S804060000F5";
+    RunFileJob(S24(dir, "a.s24", {s0, Rec(0x060000, {1, 2}), s8}));
+    ASSERT_EQ(worker->FError, "");
+    EXPECT_EQ(Commands(), (Lines{s0 + "\r", SBlok(0x060000, {1, 2}), s8 + "\r"}));
+
+    station().ClearLog();
+    RunFileJob(S24(dir, "b.s24", {Rec(0x061000, {3}), Rec(0x061001, {4})}));
+    ASSERT_EQ(worker->FError, "");
+    EXPECT_EQ(Commands(), Lines{SBlok(0x061000, {3, 4})});
+    EXPECT_EQ(worker->FBlockBase, 0);
+}
+
+TEST_F(Download, AFailedJobDropsItsBlockUnsent) {
+    TempDir dir;
+    const std::string bad = "S2080620000011223390";
+    RunFileJob(S24(dir, "bad.s24", {Rec(0x062000, {7, 7}), bad}));
+    EXPECT_NE(worker->FError, "");
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(worker->FBlockBase, 0);
+    EXPECT_EQ(worker->FBlockMap, (std::array<std::uint8_t, 16>{}));
+
+    // The next job starts clean: only its own bytes go out.
+    RunFileJob(S24(dir, "good.s24", {Rec(0x063000, {8})}));
+    ASSERT_EQ(worker->FError, "");
+    EXPECT_EQ(Commands(), Lines{SBlok(0x063000, {8})});
+}
+
+TEST_F(Download, TheWindowAtAddressZeroIsReportedNotSent) {
+    TempDir dir;
+    RunFileJob(S24(dir, "zero.s24", {Rec(0x000010, {1, 2, 3}), Rec(0x000080, {4})}));
+    ASSERT_EQ(worker->FError, "");
+    EXPECT_EQ(Commands(), Lines{SBlok(0x000080, {4})});
+    const Lines r = Reports();
+    EXPECT_EQ(std::count(r.begin(), r.end(), msg::BlokNaNuleNeodesila), 1) << ::testing::PrintToString(r);
+    EXPECT_NE(station().ReadMemory(0x000010, 3), (Bytes{1, 2, 3}));
+
+    // Left pending at the end of a job, it is reported there.
+    RunLineJob(Rec(0x000000, {5}));
+    EXPECT_EQ(worker->FError, "");
+    const Lines end = Reports();
+    EXPECT_EQ(std::count(end.begin(), end.end(), msg::BlokNaNuleNeodesila), 1) << ::testing::PrintToString(end);
+    EXPECT_TRUE(Commands().size() == 1) << "nothing more was sent";
+    EXPECT_EQ(worker->FBlockMap, (std::array<std::uint8_t, 16>{}));
+    // The constructor's call with nothing collected says nothing (see SetUp's drain).
+}
+
+}  // namespace
