@@ -253,3 +253,117 @@ TEST_F(Download, TheWindowAtAddressZeroIsReportedNotSent) {
 }
 
 }  // namespace
+
+// ---- S-record files made by real tools, downloaded into the station ----
+
+namespace e2e {
+
+// The tool's full path from PATH, "" when it isn't installed.
+std::string FindTool(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t from = 0;
+    while (from <= dirs.size()) {
+        const std::size_t to = std::min(dirs.find(':', from), dirs.size());
+        const std::string candidate = dirs.substr(from, to - from) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        from = to + 1;
+    }
+    return "";
+}
+
+Bytes RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+struct Range {
+    std::uint32_t from, to;  // [from, to)
+};
+
+struct ToolCase {
+    const char* name;
+    const char* tool;        // "srec_cat" or "objcopy"
+    std::uint32_t address;   // where the source bytes go
+    std::size_t size;
+    std::string options;     // after the input and output (srec_cat) or before them (objcopy)
+    std::vector<Range> excluded;
+};
+
+}  // namespace e2e
+
+TEST_F(Download, FilesMadeByRealToolsLandInTheStationsMemory) {
+    using namespace e2e;
+    const std::string srecCat = FindTool("srec_cat"), objcopy = FindTool("objcopy");
+    if (srecCat.empty() || objcopy.empty())
+        GTEST_SKIP() << "srec_cat (package srecord) or objcopy (package binutils) is not installed";
+
+    const std::vector<ToolCase> cases = {
+        {"one range, objcopy", "objcopy", 0x020000, 20000, "--adjust-vma=0x20000", {}},
+        {"one range, srec_cat", "srec_cat", 0x030000, 9000, "-Output_Block_Size 32", {}},
+        {"gaps inside windows", "srec_cat", 0x040000, 4096, "-Output_Block_Size 32",
+         {{0x040010, 0x040018}, {0x040100, 0x040101}, {0x040205, 0x040260}, {0x040300, 0x040380}}},
+        {"records across window boundaries", "srec_cat", 0x050000, 5000, "-Output_Block_Size 48", {}},
+        {"a range starting inside a window", "srec_cat", 0x06007B, 3001, "-Output_Block_Size 250",
+         {{0x0600F0, 0x060111}}},
+    };
+    TempDir dir;
+    unsigned seed = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        station().FillMemory(0xEE);
+        const Bytes source = RandomBytes(c.size, seed++);
+        const std::string bin = dir / "source.bin", s24 = dir / "image.s24";
+        WriteFile(bin, source);
+        std::string command;
+        if (std::string(c.tool) == "objcopy") {
+            command = objcopy + " -I binary -O srec " + c.options + " " + bin + " " + s24;
+        } else {
+            char offset[16];
+            std::snprintf(offset, sizeof offset, "0x%06X", c.address);
+            command = srecCat + " " + bin + " -binary -offset " + offset;
+            for (const auto& r : c.excluded) command += " -exclude " + std::to_string(r.from) + " " + std::to_string(r.to);
+            command += " -o " + s24 + " -address-length=3 " + c.options;
+        }
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+        // The tools must have written 24-bit data records, or the case tests nothing.
+        const Bytes text = ReadFile(s24);
+        ASSERT_NE(std::string(text.begin(), text.end()).find("\nS2"), std::string::npos);
+
+        RunFileJob(s24);
+        ASSERT_EQ(worker->FError, "") << ::testing::PrintToString(Reports());
+        Reports();
+
+        Bytes expected = source;
+        for (const auto& r : c.excluded)
+            for (std::uint32_t a = r.from; a < r.to; ++a) expected[a - c.address] = 0xEE;
+        EXPECT_EQ(station().ReadMemory(c.address, c.size), expected);
+        // Nothing outside the range was touched.
+        EXPECT_EQ(station().ReadMemory(c.address - 0x80, 0x80), Bytes(0x80, 0xEE));
+        EXPECT_EQ(station().ReadMemory(c.address + static_cast<std::uint32_t>(c.size), 0x80), Bytes(0x80, 0xEE));
+    }
+}
+
+TEST_F(Download, TheShippedDemoImageLoadsAsTheToolReadsIt) {
+    const std::string srecCat = e2e::FindTool("srec_cat");
+    if (srecCat.empty()) GTEST_SKIP() << "srec_cat (package srecord) is not installed";
+    const std::string demo = (std::filesystem::path(__FILE__).parent_path() / "../../examples/demo.s24").string();
+    ASSERT_TRUE(std::filesystem::exists(demo)) << demo;
+
+    // The tool's own reading of the image: its span as a binary, the gap filled with 0xEE.
+    TempDir dir;
+    const std::string bin = dir / "demo.bin";
+    const std::string command = srecCat + " " + demo + " -fill 0xEE 0x010000 0x019234 -crop 0x010000 0x019234 -offset -0x010000 -o " +
+                                bin + " -binary";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const Bytes expected = ReadFile(bin);
+    ASSERT_EQ(expected.size(), 0x9234u);
+
+    station().FillMemory(0xEE);
+    RunFileJob(demo);
+    ASSERT_EQ(worker->FError, "");
+    EXPECT_EQ(station().ReadMemory(0x010000, expected.size()), expected);
+}
