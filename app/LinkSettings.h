@@ -59,6 +59,9 @@ public:
 
     // The front end's side of "@speed". The window sets both to run on its own thread
     // (blocking) and to show the new selection; by default they run directly.
+    // RunOnFrontEnd must return only when the call is done and pass on what it raises
+    // (ApplySettings raises Open's error into the worker's job). SpeedSelected is told
+    // of a selection made by "@speed"; showing it is no user's change.
     std::function<void(const std::function<void()>&)> RunOnFrontEnd;
     std::function<void(int speedIndex)> SpeedSelected;
 
@@ -71,6 +74,8 @@ public:
     void ApplySettings() override;
 
 private:
+    void OnFrontEnd(const std::function<void()>& call);
+
     Tsiocom& FPort;
     mutable std::mutex FMutex;
     Values FValues;
