@@ -91,4 +91,13 @@ inline const std::string NelzeZapsatRekord = "Nelze zapsat do souboru:rexa01.prn
 inline const std::string Caption = "Zavlo384 ver.0.9a";
 inline std::string CannotCreateFile(const std::string& name) { return "Cannot create file " + name; }
 
+// Batch front end: why a port could not be opened, found by a look at its device.
+inline std::string ZarizeniNeexistuje(const std::string& dev) { return Cp("Zařízení ") + dev + " neexistuje."; }
+inline std::string ZarizeniBezPristupu(const std::string& dev) {
+    return Cp("K zařízení ") + dev + Cp(" nemáte přístup; přidejte uživatele do skupiny dialout "
+                                       "(sudo usermod -aG dialout $USER) a přihlaste se znovu.");
+}
+inline std::string ZarizeniObsazeno(const std::string& dev) { return Cp("Zařízení ") + dev + Cp(" používá jiný program."); }
+inline std::string ZarizeniNeniPort(const std::string& dev) { return Cp("Zařízení ") + dev + Cp(" není sériový port."); }
+
 }  // namespace zv::msg
