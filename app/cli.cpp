@@ -270,6 +270,8 @@ int RunQueue(TPrikaz& worker, TPendingLines& pending, const StopSignals& signals
             worker.FReports.Drain([&](std::string&& line) { PrintReport(std::move(line), progress); });
             if (!busy) break;
             progress.Update(worker.FLinesDone.load(), worker.FLinesTotal.load());
+            // Reports and the job's end wake us; only a progress line on a terminal
+            // also needs a wake-up now and then to follow the line count.
             worker.FReports.WaitForActivity(progress.On() ? 100 : -1);
         }
         progress.Erase();
