@@ -1,0 +1,164 @@
+#pragma once
+// A worker on a pseudo-terminal with the simulated station on the far end, for the tests of
+// the exchange, script lines, script files and jobs. Link settings are the test's own and
+// may change between telegrams; the local time is fixed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Clock.h"
+#include "common/Error.h"
+#include "common/Messages.h"
+#include "engine/LinkAccess.h"
+#include "engine/Prikazy.h"
+#include "link/Tsigs.h"
+#include "tests/support/PtyStation.h"
+
+namespace zv::enginetest {
+
+using Lines = std::vector<std::string>;
+using zv::msg::Cp;
+
+// The settings the worker reads at each telegram. This rig runs no "@speed".
+struct Link final : TLinkAccess {
+    std::atomic<std::int32_t> station{127};
+    std::atomic<std::int32_t> source{100};
+    std::atomic<std::int32_t> timeoutMs{30};
+    std::int32_t StationAddress() const override { return station; }
+    std::int32_t SourceAddress() const override { return source; }
+    std::int32_t ReplyTimeout() const override { return timeoutMs; }
+    int SpeedIndex() const override { return -1; }
+    void SelectSpeed(int) override { ADD_FAILURE() << "no speed change expected"; }
+    void ApplySettings() override { ADD_FAILURE() << "no speed change expected"; }
+};
+
+// Station faults set by a function: With([](auto& f) { f.dropAll = true; }).
+template <class Set>
+zv::Station::Faults With(Set set) {
+    zv::Station::Faults f;
+    set(f);
+    return f;
+}
+
+// 14 March 2024 13:05:09, shown by the C locale as "03/14/24 13:05:09".
+inline std::tm FixedTime() {
+    std::tm t{};
+    t.tm_year = 124;
+    t.tm_mon = 2;
+    t.tm_mday = 14;
+    t.tm_hour = 13;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    return t;
+}
+inline const std::string kDone = Cp("=== Dokončeno: 03/14/24 13:05:09 ===");
+inline const std::string kInterrupted = Cp("=== Přerušeno: 03/14/24 13:05:09 ===");
+
+class EngineRig : public ::testing::Test {
+protected:
+    zv::test::PtyStation pty;
+    Tsiocom port;
+    Link link;
+    std::unique_ptr<TPrikaz> worker;
+
+    void SetUp() override {
+        std::setlocale(LC_ALL, "C");
+        zv::SetLocalTimeSource(FixedTime);
+        port.Open(pty.Path(), 38400, 0, 290, false);
+        worker = std::make_unique<TPrikaz>(port, link);
+        Reports();
+    }
+    void TearDown() override {
+        worker.reset();
+        zv::SetLocalTimeSource({});
+    }
+
+    zv::Station& station() { return pty.station(); }
+    void Faults(const zv::Station::Faults& f) { station().SetFaults(f); }
+
+    Lines Reports() {
+        Lines out;
+        worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
+        return out;
+    }
+
+    // The command bytes of every request the station took, in order.
+    Lines Commands() {
+        Lines out;
+        for (const auto& r : station().Requests()) out.push_back(r.Command());
+        return out;
+    }
+
+    // Runs the line on the test thread; its error text, "" when it succeeded.
+    std::string Run(const std::string& line) {
+        try {
+            worker->ExecuteLine(line);
+        } catch (const zv::Error& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    // Waits for the job on the worker's thread to end; its reports.
+    Lines WaitForJob() {
+        Lines out;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            const bool busy = worker->FBusy.load(std::memory_order_acquire);
+            worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
+            if (!busy) return out;
+            if (std::chrono::steady_clock::now() > until) {
+                ADD_FAILURE() << "the job did not end";
+                return out;
+            }
+            worker->FReports.WaitForActivity(1000);
+        }
+    }
+    Lines LineJob(const std::string& line) {
+        worker->StartLine(line);
+        return WaitForJob();
+    }
+    Lines FileJob(const std::string& file) {
+        worker->StartFile(file);
+        return WaitForJob();
+    }
+};
+
+// A fresh folder for the test's files, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "zv-eng-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+        FPath = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(FPath, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
+
+    // Writes the file and returns its path.
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string path = *this / name;
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+private:
+    std::filesystem::path FPath;
+};
+
+}  // namespace zv::enginetest
