@@ -11,7 +11,7 @@ DEB_PACKAGES = cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-d
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo screenshot clean
 
 all: build
 
@@ -36,6 +36,12 @@ test: deps build
 
 demo: deps build
 	@echo "The demo is not there yet: the binaries are in $(BUILD)/bin."
+
+# The window after a few commands against the simulated station, rendered on a virtual
+# X display into $(BUILD)/zavlo384.png.
+screenshot: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target gui_screenshot
+	xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" $(BUILD)/bin/gui_screenshot $(BUILD)/zavlo384.png
 
 clean:
 	rm -rf $(BUILD)

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
 
-    for (const char* line : {"I000000", "W7003FC<060705", "!*", "R7003FC,03"}) {
+    for (const char* line : {"I000000", "W7003FC<060705", "!*", "@SRTC"}) {
         form.Hlaseni->moveCursor(QTextCursor::End);
         QTest::keyClicks(form.Hlaseni, QString::fromLatin1(line));
         QTest::keyClick(form.Hlaseni, Qt::Key_Return);
