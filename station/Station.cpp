@@ -10,7 +10,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -34,6 +33,7 @@ struct Station::Impl {
         state.memory.assign(kMemorySize, 0xFF);
         speed = c.speed;
         pace = c.pace;
+        parity = c.parity;
         wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wake < 0) throw Error(std::string("eventfd: ") + std::strerror(errno));
     }
@@ -51,6 +51,12 @@ struct Station::Impl {
         const std::uint64_t one = 1;
         [[maybe_unused]] auto r = write(wake, &one, sizeof one);
     }
+    void CountSkipped() {
+        const std::uint64_t now = reader.Skipped();
+        std::lock_guard lk(m);
+        counters.skippedBytes += now - skippedSeen;
+        skippedSeen = now;
+    }
     bool Interrupted() const { return stopping.load() || vanishing.load(); }
 
     Config config;
@@ -65,6 +71,7 @@ struct Station::Impl {
     station::MonitorState state;
     Faults faults;
     bool pace = false;
+    bool parity = false;
     std::int32_t speed = 38400;
     std::vector<Request> log;
     Counters counters;
@@ -75,16 +82,17 @@ struct Station::Impl {
     station::FrameReader reader;
     std::deque<std::pair<std::uint64_t, Clock::time_point>> chunks;  // stream position, arrival
     std::uint64_t received = 0;
+    std::uint64_t skippedSeen = 0;
     Clock::time_point rxFree{};
 };
 
 Clock::duration Station::Impl::CharTime() {
-    termios t{};
-    const bool parity = tcgetattr(pty.Slave(), &t) == 0 && (t.c_cflag & PARENB);
     std::int32_t baud;
+    bool parity;
     {
         std::lock_guard lk(m);
         baud = speed;
+        parity = this->parity;
     }
     if (baud <= 0) baud = 38400;
     return std::chrono::nanoseconds((parity ? 11 : 10) * 1'000'000'000LL / baud);
@@ -154,16 +162,14 @@ void Station::Impl::Run() {
         received += static_cast<std::uint64_t>(r);
         reader.Push(buf, static_cast<std::size_t>(r));
         while (auto f = reader.Next()) {
+            CountSkipped();
             auto arrived = now;
             for (const auto& [pos, t] : chunks)
                 if (pos <= f->start) arrived = t;
             Serve(*f, arrived);
             if (Interrupted()) break;
         }
-        {
-            std::lock_guard lk(m);
-            counters.skippedBytes = reader.Skipped();
-        }
+        CountSkipped();
         const std::uint64_t base = received - reader.Pending();
         while (chunks.size() > 1 && chunks[1].first <= base) chunks.pop_front();
     }
@@ -296,6 +302,10 @@ void Station::SetSpeed(std::int32_t baud) {
     std::lock_guard lk(d->m);
     d->speed = baud;
 }
+void Station::SetParity(bool on) {
+    std::lock_guard lk(d->m);
+    d->parity = on;
+}
 std::int32_t Station::Speed() const {
     std::lock_guard lk(d->m);
     return d->speed;
@@ -312,9 +322,7 @@ Station::Counters Station::GetCounters() const {
 void Station::ClearLog() {
     std::lock_guard lk(d->m);
     d->log.clear();
-    const auto skipped = d->counters.skippedBytes;
     d->counters = Counters{};
-    d->counters.skippedBytes = skipped;  // owned by the reader; cleared only with the log's view
 }
 bool Station::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lk(d->m);

@@ -18,6 +18,8 @@ public:
         std::uint8_t address = 127;   // the station address it answers to
         bool pace = false;            // pace both directions at the line speed
         std::int32_t speed = 38400;   // the pacing speed until a speed command changes it
+        bool parity = false;          // pace at 11 bits a byte instead of 10 (a pty keeps
+                                      // no parity setting, so the station cannot see it)
     };
 
     // Misbehaviour for tests. Each field applies to every reply while it is set, except
@@ -78,6 +80,7 @@ public:
     bool Pacing() const;
     void SetSpeed(std::int32_t baud);
     std::int32_t Speed() const;
+    void SetParity(bool on);
 
     std::vector<Request> Requests() const;
     Counters GetCounters() const;
