@@ -96,6 +96,12 @@ TEST_F(StationLine, WriteThenReadMemory) {
     station().WriteMemory(0, {0x5A});
     EXPECT_EQ(Ask("R1000000,01\n\r"), Reply("=5A\r"));
     EXPECT_EQ(Ask("R000000,7C\n\r"), Reply("=5A" + std::string(246, 'F') + "\r"));
+    // The longest request the host sends: 245 command bytes, a 255-byte frame.
+    std::string w = "W000400<";
+    for (int i = 0; i < 118; ++i) w += "A5";
+    ASSERT_EQ(Request(w + "\r").size(), 255u);
+    EXPECT_EQ(Ask(w + "\r"), Reply("*\r"));
+    EXPECT_EQ(station().ReadMemory(0x400 + 117, 2), (Bytes{0xA5, 0xFF}));
 }
 
 TEST_F(StationLine, SerialNumberWriteIsKept) {
