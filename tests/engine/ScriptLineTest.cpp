@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "tests/engine/EngineRig.h"
 
@@ -50,6 +51,26 @@ TEST_F(ScriptLine, LineKinds) {
         }
     }
     EXPECT_TRUE(worker->FNoReply);  // the last text command began with "~"
+}
+
+// Each special word reaches its own command, which refuses a malformed line; none of
+// them goes to the station as text.
+TEST_F(ScriptLine, SpecialCommandsByTheirFirstCharacters) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"@speed", Cp("Chybný příkaz @speed.")},
+        {"@speedy!", Cp("Chybný příkaz @speed.")},
+        {"@binget", "Chyba syntaxe."},
+        {"@binput 1", "Chyba syntaxe."},
+        {"@SSN", Cp("Chybný příkaz @SSN.")},
+    };
+    for (const auto& [line, error] : cases) EXPECT_EQ(Run(line), error) << line;
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_TRUE(Reports().empty());
+
+    EXPECT_EQ(Run("@SRTC"), "");  // the whole line: the clock command built from the local time
+    const Lines commands = Commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].substr(0, 16), "G20240314,130509");
 }
 
 TEST_F(ScriptLine, JudgementOfTheReply) {
