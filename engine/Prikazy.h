@@ -26,6 +26,7 @@ public:
     // Wakes waiters of WaitForActivity (a job ended, or the worker is shutting down).
     void Notify();
     // Returns when lines are waiting, Notify was called, or timeoutMs (-1: no limit) passed.
+    // A Notify stays pending until a wait returns, so one given just before the wait counts.
     void WaitForActivity(int timeoutMs);
 
 private:
