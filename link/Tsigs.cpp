@@ -4,12 +4,16 @@
 #include "link/Tsigs.h"
 
 #include <pthread.h>
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "common/Error.h"
 #include "common/Messages.h"
@@ -18,6 +22,18 @@
 namespace {
 
 std::atomic<bool> gFailCreation{false};
+
+// ThreadSanitizer does not see pthread_mutex_clocklock on its own.
+#if defined(__SANITIZE_THREAD__)
+void TsanBeforeLock(void* m) { __tsan_mutex_pre_lock(m, __tsan_mutex_try_lock); }
+void TsanAfterLock(void* m, int rc) {
+    const bool taken = rc == 0 || rc == EOWNERDEAD;
+    __tsan_mutex_post_lock(m, __tsan_mutex_try_lock | (taken ? 0 : __tsan_mutex_try_lock_failed), 0);
+}
+#else
+void TsanBeforeLock(void*) {}
+void TsanAfterLock(void*, int) {}
+#endif
 
 enum class Wait { Signalled, TimedOut, Failed };
 
@@ -78,6 +94,10 @@ struct EventHandle final : TSignal::Handle {
 struct MutexHandle final : TSignal::Handle {
     pthread_mutex_t m{};
     bool valid = false;
+    // Who holds it and how many levels deep: only the owner thread changes depth, and
+    // owner names the calling thread only while that thread holds the mutex.
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;
 
     MutexHandle() {
         pthread_mutexattr_t attr;
@@ -99,13 +119,19 @@ struct MutexHandle final : TSignal::Handle {
             rc = pthread_mutex_lock(&m);
         } else {
             const timespec until = MonotonicDeadline(timeoutMs);
+            TsanBeforeLock(&m);
             rc = pthread_mutex_clocklock(&m, CLOCK_MONOTONIC, &until);
+            TsanAfterLock(&m, rc);
         }
         switch (rc) {
         case 0:
+            if (depth++ == 0) owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
             return Wait::Signalled;
-        case EOWNERDEAD:  // abandoned by a thread that ended: ours now
-            return pthread_mutex_consistent(&m) == 0 ? Wait::Signalled : Wait::Failed;
+        case EOWNERDEAD:  // abandoned by a thread that ended: ours now, one level deep
+            if (pthread_mutex_consistent(&m) != 0) return Wait::Failed;
+            depth = 1;
+            owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+            return Wait::Signalled;
         case EBUSY:
         case ETIMEDOUT:
             return Wait::TimedOut;
@@ -113,7 +139,12 @@ struct MutexHandle final : TSignal::Handle {
             return Wait::Failed;
         }
     }
-    void Release() { pthread_mutex_unlock(&m); }  // by a thread that does not own it: EPERM, ignored
+    // A thread that does not own it cannot release it; that is no error.
+    void Release() {
+        if (owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) return;
+        if (--depth == 0) owner.store(std::thread::id{}, std::memory_order_relaxed);
+        pthread_mutex_unlock(&m);
+    }
 };
 
 template <class H>
