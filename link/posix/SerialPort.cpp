@@ -101,6 +101,7 @@ bool SerialPort::Open(const std::string& device) {
     std::memcpy(rs485_, &rs, sizeof rs);
     changedRs485_ = false;
     toggleRts_ = false;
+    flowControl_ = false;
     fd_.store(fd, std::memory_order_release);
     return true;
 }
@@ -108,6 +109,12 @@ bool SerialPort::Open(const std::string& device) {
 void SerialPort::Close() {
     const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
     if (fd < 0) return;
+    // What was written last (a command that switches the far end to another speed, say)
+    // must leave at the speed it was written for, before the old settings come back.
+    // Output held up by CTS does not end by itself: it is not waited for.
+    int lines = 0;
+    if (!flowControl_ || (modemLines_ && ::ioctl(fd, TIOCMGET, &lines) == 0 && (lines & TIOCM_CTS)))
+        ::tcdrain(fd);
     if (changedRs485_) ::ioctl(fd, TIOCSRS485, rs485_);
     if (haveOriginal_) WriteLineSettings(fd, original_);
     // Exclusive mode belongs to the tty, not to our descriptor: a pseudo-terminal whose
@@ -136,6 +143,7 @@ void SerialPort::SetFlowControl(bool on) {
     serial_rs485 found{};
     std::memcpy(&found, rs485_, sizeof found);
     toggleRts_ = false;
+    flowControl_ = on;
     if (on) {
         // RTS belongs to CRTSCTS now, not to an RS-485 mode left on by someone else.
         if (haveRs485_ && (found.flags & SER_RS485_ENABLED)) {

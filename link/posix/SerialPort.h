@@ -128,6 +128,7 @@ private:
     Counts baseline_{};
     bool modemLines_ = false;      // the device has DTR/RTS
     bool toggleRts_ = false;       // raise RTS by hand around each write
+    bool flowControl_ = false;     // CTS/RTS handshake on
     bool haveRs485_ = false;       // the driver's RS-485 settings as found at open
     bool changedRs485_ = false;
     unsigned char rs485_[32] = {};  // struct serial_rs485, kept opaque here
