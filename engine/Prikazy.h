@@ -54,6 +54,7 @@ public:
     std::atomic<bool> FBusy{false};
     std::string FLine;
     std::string FFile;
+    bool FFileJob = false;  // started by StartFile, even with an empty name
     std::string FError;     // read by the front end only while FBusy is false
     std::string FResponse;  // the last accepted reply text
 

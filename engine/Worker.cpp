@@ -124,6 +124,7 @@ TPrikaz::~TPrikaz() {
 
 void TPrikaz::StartLine(const std::string& line) {
     FBusy = true;
+    FFileJob = false;
     FFile.clear();
     FLine = line;
     FStop = false;
@@ -134,6 +135,7 @@ void TPrikaz::StartLine(const std::string& line) {
 
 void TPrikaz::StartFile(const std::string& file) {
     FBusy = true;
+    FFileJob = true;
     FLine.clear();
     FFile = file;
     FStop = false;
@@ -163,7 +165,9 @@ void TPrikaz::Execute() {
                 if (FResponse.find_first_of("!?") != std::string::npos)
                     throw zv::Error(zv::msg::NegativniOdpoved);
             }
-            if (!FFile.empty()) ExecuteFile(FFile);
+            // A file job runs its file even when the name is empty, so that "#" alone in the
+            // console fails on the missing file instead of ending as done.
+            if (FFileJob) ExecuteFile(FFile);
             // A download's last block is still pending: send it before the job counts as done.
             if (FError.empty()) FlushBlock();
         } catch (const std::exception& e) {
@@ -178,7 +182,7 @@ void TPrikaz::Execute() {
         }
 
         if (FError.empty()) {
-            if (!FFile.empty())
+            if (FFileJob)
                 Report(zv::msg::Zpracovano + std::to_string(FLinesTotal.load()) + zv::msg::Radek);
             Report(zv::msg::Dokonceno + DateAndTime() + zv::msg::KonecUlohy);
         } else {

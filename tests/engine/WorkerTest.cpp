@@ -37,6 +37,7 @@ TEST_F(Worker, ClosingLinesOfEachKindOfJob) {
         {true, empty, {Cp("Zpracováno 0 řádek."), kDone}},
         {true, two, {kSent + "I000000", kReply + kMonitor, Cp("Zpracováno 2 řádek."), kDone}},
         {true, missing, {"Soubor:" + missing + Cp(" řádek:0 :Cannot open file ") + missing + " ", kInterrupted}},
+        {true, "", {"Soubor:" + Cp(" řádek:0 :Cannot open file ") + " ", kInterrupted}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.file ? FileJob(c.job) : LineJob(c.job), c.reports) << c.job;

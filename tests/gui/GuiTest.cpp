@@ -445,6 +445,8 @@ private slots:
         WaitIdle();
         QVERIFY(form->Worker->FFile.empty());
         QVERIFY(form->Worker->FLine.empty());  // not run as the script line "#"
+        QVERIFY(form->Hlaseni->toPlainText().contains("Cannot open file  "));
+        QVERIFY(!form->Worker->FError.empty());
         QVERIFY(Received().isEmpty());
     }
 
