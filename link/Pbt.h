@@ -35,4 +35,24 @@ bool ValidSd2Head(const std::uint8_t* f);
 // the whole SD2 frame of LE + 6 bytes, its head already checked.
 bool ValidSd2Tail(const std::uint8_t* f);
 
+// Reads the rest of a reply frame whose first byte is already in f[0], one read per part
+// as the line delivers it, and checks each part. `readPart(to, n)` must fill n bytes at
+// `to` and say whether all n came; a short part spoils the frame and nothing more is read.
+// `f` holds kMaxReceived bytes. Returns the frame's length (1, 6 or LE + 6), 0 when the
+// frame is not valid.
+template <typename ReadPart>
+std::size_t ReceiveFrame(std::uint8_t* f, ReadPart&& readPart) {
+    switch (f[0]) {
+    case kSC:
+        return 1;
+    case kSD1:
+        return readPart(f + 1, std::size_t{5}) && ValidSd1(f) ? 6 : 0;
+    case kSD2:
+        if (!readPart(f + 1, std::size_t{3}) || !ValidSd2Head(f)) return 0;
+        return readPart(f + 4, std::size_t{f[1]} + 2) && ValidSd2Tail(f) ? std::size_t{f[1]} + 6 : 0;
+    default:
+        return 0;
+    }
+}
+
 }  // namespace zv::pbt

@@ -36,12 +36,22 @@ bool Tsiocom::Transact(const std::uint8_t* frame, std::int32_t length, std::uint
         throw zv::Error(zv::msg::WriteFileFailed);
     if (reply == nullptr) return true;
 
+    // Bytes that cannot begin a frame (noise as the line turns round, say) are passed
+    // over while the first byte is awaited: the reply that follows them still counts.
+    // Only reads that bring nothing use up the four waits; a line that babbles on is
+    // given up after a whole frame's worth of such bytes.
     std::uint8_t in[pbt::kMaxReceived];
     bool first = false;
-    for (int attempt = 0; attempt < 4 && !first; ++attempt) {
+    std::size_t skipped = 0;
+    for (int silent = 0; silent < 4 && !first;) {
         const long got = FHandle.Read(in, 1, ReadTimeout(1));
         if (got < 0) throw zv::Error(zv::msg::ReadFileFailed);
-        first = got == 1;
+        if (got == 0)
+            ++silent;
+        else if (in[0] == pbt::kSC || in[0] == pbt::kSD1 || in[0] == pbt::kSD2)
+            first = true;
+        else if (++skipped > pbt::kMaxReceived)
+            return false;
     }
     if (!first) return false;
 
@@ -49,23 +59,7 @@ bool Tsiocom::Transact(const std::uint8_t* frame, std::int32_t length, std::uint
     auto readPart = [&](std::uint8_t* to, std::size_t n) {
         return FHandle.Read(to, n, ReadTimeout(n)) == static_cast<long>(n);
     };
-    std::size_t inLength = 0;
-    switch (in[0]) {
-    case pbt::kSC:
-        inLength = 1;
-        break;
-    case pbt::kSD1:
-        if (readPart(in + 1, 5) && pbt::ValidSd1(in)) inLength = 6;
-        break;
-    case pbt::kSD2:
-        if (readPart(in + 1, 3) && pbt::ValidSd2Head(in)) {
-            const std::size_t le = in[1];
-            if (readPart(in + 4, le + 2) && pbt::ValidSd2Tail(in)) inLength = le + 6;
-        }
-        break;
-    default:
-        break;
-    }
+    const std::size_t inLength = pbt::ReceiveFrame(in, readPart);
     if (inLength == 0) return false;
     // A framing, parity or overrun error during the exchange spoils the frame.
     if (FHandle.ClearErrors()) return false;
