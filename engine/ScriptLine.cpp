@@ -7,6 +7,7 @@
 #include "common/Messages.h"
 #include "engine/Prikazy.h"
 #include "engine/ScriptFile.h"
+#include "engine/ScriptLine.h"
 
 namespace {
 
@@ -15,11 +16,33 @@ constexpr std::size_t kMaxArgument = 200;  // after the first character of "#", 
 constexpr std::size_t kMinDataRecord = 12;
 constexpr char kCarriageReturn = '\x0D';
 
-bool StartsWith(const std::string& line, std::string_view prefix) {
-    return line.compare(0, prefix.size(), prefix) == 0;
+bool StartsWith(std::string_view line, std::string_view prefix) {
+    return line.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
+
+namespace zv {
+
+void CheckReply(const std::string& check, const std::string& response) {
+    // "expected" or "expected!own message": the expected text ends before a second "!".
+    const std::size_t bang = check.find('!');
+    const std::string expected = bang == std::string::npos ? check : check.substr(0, bang);
+    if (!expected.empty() && response.find(expected) != std::string::npos) return;
+    if (bang == std::string::npos) throw Error(msg::NespravnaOdpovedReply + response);
+    const std::string own = check.substr(bang + 1);
+    throw Error(own.empty() ? check : own);
+}
+
+void JudgeReply(std::string_view command, const std::string& response) {
+    if (response.empty()) throw Error(msg::PrazdnaOdpoved);
+    if (response.find_first_of("!?") != std::string::npos) throw Error(msg::NegativniOdpoved);
+    if (command.size() >= kMinDataRecord && StartsWith(command, "S8") &&
+        response.find('*') == std::string::npos)
+        throw Error(msg::NespravnaOdezva + response);
+}
+
+}  // namespace zv
 
 void TPrikaz::ExecuteLine(const std::string& line) {
     if (line.empty()) return;
@@ -35,16 +58,9 @@ void TPrikaz::ExecuteLine(const std::string& line) {
         ExecuteFile(line.substr(1, kMaxArgument));
         return;
 
-    case '!': {
-        // "!expected" or "!expected!own message": the expected text ends before a second "!".
-        const std::string text = line.substr(1, kMaxArgument);
-        const std::size_t bang = text.find('!');
-        const std::string expected = bang == std::string::npos ? text : text.substr(0, bang);
-        if (!expected.empty() && FResponse.find(expected) != std::string::npos) return;
-        if (bang == std::string::npos) throw zv::Error(zv::msg::NespravnaOdpovedReply + FResponse);
-        const std::string own = text.substr(bang + 1);
-        throw zv::Error(own.empty() ? text : own);
-    }
+    case '!':
+        zv::CheckReply(line.substr(1, kMaxArgument), FResponse);
+        return;
 
     case '@':
         if (StartsWith(line, "@speed")) {
@@ -107,9 +123,5 @@ void TPrikaz::ExecuteLine(const std::string& line) {
     if (FNoReply) FResponse = "ok";
     Report(zv::msg::Odpoved + FResponse);
 
-    if (FResponse.empty()) throw zv::Error(zv::msg::PrazdnaOdpoved);
-    if (FResponse.find_first_of("!?") != std::string::npos) throw zv::Error(zv::msg::NegativniOdpoved);
-    if (command.size() >= kMinDataRecord && StartsWith(command, "S8") &&
-        FResponse.find('*') == std::string::npos)
-        throw zv::Error(zv::msg::NespravnaOdezva + FResponse);
+    zv::JudgeReply(command, FResponse);
 }
