@@ -261,6 +261,7 @@ void Station::Impl::Reply(const station::Sd2Frame& req, const std::string& text)
     }
     std::lock_guard lk(m);
     ++counters.replies;
+    cv.notify_all();
 }
 
 Station::Station() : Station(Config{}) {}
@@ -327,6 +328,11 @@ void Station::ClearLog() {
 bool Station::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lk(d->m);
     return d->cv.wait_for(lk, timeout, [&] { return d->log.size() >= n; });
+}
+
+bool Station::WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lk(d->m);
+    return d->cv.wait_for(lk, timeout, [&] { return d->counters.replies >= n; });
 }
 
 std::vector<std::uint8_t> Station::ReadMemory(std::uint32_t address, std::size_t n) const {

@@ -87,6 +87,8 @@ public:
     void ClearLog();   // requests and counters
     // Waits until at least n requests have been logged since the last ClearLog.
     bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
+    // Waits until at least n replies have been written whole since the last ClearLog.
+    bool WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const;
 
     std::vector<std::uint8_t> ReadMemory(std::uint32_t address, std::size_t n) const;
     void WriteMemory(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
