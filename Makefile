@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tests and the demo need.
 DEB_PACKAGES = cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
                libgtest-dev libgmock-dev googletest libbenchmark-dev srecord binutils \
-               xvfb xauth
+               xvfb xauth clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -55,3 +55,23 @@ screenshot: deps configure
 
 clean:
 	rm -rf $(BUILD)
+
+# Fuzzing with libFuzzer: the targets in fuzz/, built with clang and the address and
+# undefined-behaviour sanitizers in a folder of their own. `make fuzz` runs each target
+# for FUZZ_SECONDS, `make fuzz-smoke` for FUZZ_SMOKE_SECONDS; any finding fails the run.
+FUZZ_BUILD ?= $(CURDIR)/build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 5
+FUZZ_CXX ?= clang++
+
+.PHONY: fuzz fuzz-smoke fuzz-build
+
+fuzz-build: deps
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
