@@ -11,7 +11,7 @@ DEB_PACKAGES = cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-d
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo demo-gui screenshot clean
+.PHONY: all deps configure build test demo demo-gui package screenshot clean
 
 all: build
 
@@ -46,6 +46,17 @@ demo-gui:
 	  exit 1; fi
 	$(MAKE) deps build
 	sh examples/demo.sh --gui $(BUILD)/bin
+
+# The Debian package, built without tests in its own folder: $(PKG_BUILD)/zavlo384_*.deb,
+# at the build type the tests run on (cpack strips the debug information).
+# dpkg-dev works out the package's dependencies; desktop-file-utils checks the entry.
+DEB_PACKAGES += dpkg-dev desktop-file-utils
+PKG_BUILD ?= build-package
+package: deps
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVLO384_TESTS=OFF -DZAVLO384_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	desktop-file-validate packaging/zavlo384.desktop
+	cd $(PKG_BUILD) && cpack -G DEB
 
 # The window after a few commands against the simulated station, rendered on a virtual
 # X display into $(BUILD)/zavlo384.png.

@@ -10,4 +10,5 @@ if(TARGET zv_app_model)
 
   add_executable(zavlo384 ${CMAKE_CURRENT_LIST_DIR}/zavlo384.cpp)
   target_link_libraries(zavlo384 PRIVATE zv_gui)
+  install(TARGETS zavlo384)
 endif()

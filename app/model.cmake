@@ -5,3 +5,4 @@ target_link_libraries(zv_app_model PUBLIC zv_engine)
 
 add_executable(zavlo384-cli ${CMAKE_CURRENT_LIST_DIR}/cli.cpp)
 target_link_libraries(zavlo384-cli PRIVATE zv_app_model)
+install(TARGETS zavlo384-cli)
