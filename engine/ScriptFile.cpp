@@ -3,6 +3,7 @@
 #include "engine/ScriptFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,23 +16,34 @@
 
 namespace zv {
 
-std::vector<std::string> SplitScriptLines(std::string_view text) {
+namespace {
+
+// The lines as views into the text: a big download file is held once, as its bytes,
+// and not a second time as a list of strings.
+std::vector<std::string_view> SplitScriptLineViews(std::string_view text) {
     const std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
 
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
+            lines.push_back(text.substr(start));
             break;
         }
-        lines.emplace_back(text.substr(start, end - start));
+        lines.push_back(text.substr(start, end - start));
         start = end + 1;
         if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
     }
     return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitScriptLines(std::string_view text) {
+    const std::vector<std::string_view> views = SplitScriptLineViews(text);
+    return std::vector<std::string>(views.begin(), views.end());
 }
 
 std::string ScriptNameToPath(const std::string& cp1250Name) { return Cp1250ToUtf8(cp1250Name); }
@@ -57,21 +69,33 @@ private:
 // The whole file as bytes; closed again before anything of it runs.
 std::string ReadWholeFile(const std::string& name) {
     const std::string path = zv::ScriptNameToPath(name);
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) throw zv::Error(zv::msg::CannotOpenFile(name));
+    // Only a regular file is a script. O_NONBLOCK keeps a FIFO without a writer from
+    // holding the worker in open() for ever, where no stop reaches it; a device such
+    // as /dev/zero would never end.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat kind {};
+    if (file.Get() < 0 || ::fstat(file.Get(), &kind) != 0 || !S_ISREG(kind.st_mode))
+        throw zv::Error(zv::msg::CannotOpenFile(name));
 
+    // Read into a buffer of the file's size, so that a big file is not copied while it
+    // grows; a file that grows meanwhile is read on to its end.
     std::string content;
-    char buffer[8192];
+    struct stat st {};
+    if (::fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        content.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(file.Get(), buffer, sizeof buffer);
+        if (used == content.size()) content.resize(used + 8192);
+        const ssize_t n = ::read(file.Get(), content.data() + used, content.size() - used);
         if (n > 0) {
-            content.append(buffer, static_cast<std::size_t>(n));
+            used += static_cast<std::size_t>(n);
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
             throw zv::Error(zv::msg::CannotOpenFile(name));  // a directory, say
         }
     }
+    content.resize(used);
     return content;
 }
 
@@ -89,11 +113,14 @@ void TPrikaz::RunFile(const std::string& name, int depth) {
 
     std::size_t index = 0;
     try {
-        const std::vector<std::string> lines = zv::SplitScriptLines(ReadWholeFile(name));
+        const std::string text = ReadWholeFile(name);
+        const std::vector<std::string_view> lines = zv::SplitScriptLineViews(text);
         FLinesTotal += static_cast<std::int32_t>(lines.size());
+        std::string line;
         for (; index < lines.size(); ++index) {
             if (FStop) throw zv::Error(zv::msg::Zastaven);
-            ExecuteLine(lines[index]);
+            line.assign(lines[index]);
+            ExecuteLine(line);
             ++FLinesDone;
         }
     } catch (const std::exception& e) {
