@@ -74,8 +74,9 @@ cp "$here/demo.cmd" "$here/demo.s24" "$here/rexa01.prn" "$tmp/work/"
 cd "$tmp/work"
 
 if [ "$gui" = 1 ]; then
-    echo "The window works in $tmp/work: type I000000, or load demo.cmd or demo.s24 with Soubor."
-    "$bin/zavlo384" || fail "the window ended with status $?"
+    echo "The window works in $tmp/work: it identifies the station first; then type"
+    echo "script lines, or load demo.cmd or demo.s24 with Soubor. Close it to end the demo."
+    "$bin/zavlo384" I000000 || fail "the window ended with status $?"
     exit 0
 fi
 
