@@ -218,7 +218,8 @@ public:
         if (AcknowledgedBytes) {
             const auto bytes = AcknowledgedBytes();
             const double seconds = std::chrono::duration<double>(now - FJobStart).count();
-            if (bytes && seconds > 0) {
+            // Shown once the job's download has had a block acknowledged.
+            if (bytes && seconds > 0 && *bytes > FBytesAtStart.value_or(0)) {
                 const auto sent = *bytes - FBytesAtStart.value_or(0);
                 text += " " + std::to_string(static_cast<std::uint64_t>(sent / seconds)) + " B/s";
             }
@@ -306,6 +307,9 @@ int main(int argc, char** argv) {
             worker.FReports.Notify();
         });
         Progress progress;
+        progress.AcknowledgedBytes = [&worker]() -> std::optional<std::uint64_t> {
+            return worker.FBytesAcknowledged.load(std::memory_order_relaxed);
+        };
 
         TPendingLines pending;
         try {

@@ -1,5 +1,6 @@
 // The S-record download: "S2" records collected into 128-byte windows, each window sent
 // to the station as one s-blok or n-blok telegram with up to three attempts.
+#include <bit>
 #include <cstdio>
 #include <string>
 
@@ -77,6 +78,9 @@ void TPrikaz::SendBlock() {
 
     Report(zv::msg::Odezva + FResponse);
     if (FResponse.size() >= kMinAck && FResponse.size() <= kMaxAck && FResponse.find('*') != std::string::npos) {
+        std::uint64_t present = 0;
+        for (const std::uint8_t bits : FBlockMap) present += static_cast<std::uint64_t>(std::popcount(bits));
+        FBytesAcknowledged.fetch_add(present, std::memory_order_relaxed);
         DropBlock();  // sent: back to the empty form
         return;
     }

@@ -52,6 +52,9 @@ public:
     std::atomic<std::int32_t> FLinesDone{0};
     std::atomic<bool> FStop{false};
     std::atomic<bool> FBusy{false};
+    // Data bytes of download blocks the station has acknowledged, over the worker's life;
+    // the front ends show a rate from it.
+    std::atomic<std::uint64_t> FBytesAcknowledged{0};
     std::string FLine;
     std::string FFile;
     bool FFileJob = false;  // started by StartFile, even with an empty name

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -285,7 +286,48 @@ TEST(Cli, ProgressLineOnlyOnATerminal) {
     const auto bytes = zv::test::ReadFd(terminal.Master(), 4096, 200ms);
     const std::string drawn(bytes.begin(), bytes.end());
     EXPECT_NE(drawn.find("[0/0]"), std::string::npos) << drawn;
+    EXPECT_EQ(drawn.find("B/s"), std::string::npos) << drawn;  // no download, no rate
     EXPECT_TRUE(drawn.ends_with("\r\033[K")) << drawn;  // erased when the job ended
+}
+
+// A download's progress line shows the rate of the bytes the station has acknowledged.
+TEST(Cli, ProgressLineShowsTheDownloadRate) {
+    zv::Station::Config paced;
+    paced.pace = true;
+    paced.speed = 57600;  // 32 blocks take about a second
+    PtyStation pty(paced);
+    pty.Export();
+    PtyPair terminal;
+    Fd slave(::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(slave.get(), 0);
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zavlo384-cli-rate-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto image = dir / "image.s24";
+    {
+        std::ofstream file(image, std::ios::binary);
+        for (unsigned address = 0x010000; address < 0x011000; address += 16) {
+            char line[64];
+            unsigned sum = 0x14 + (address & 0xFF) + ((address >> 8) & 0xFF) + (address >> 16);
+            int at = std::snprintf(line, sizeof line, "S214%06X", address);
+            for (int i = 0; i < 16; ++i) at += std::snprintf(line + at, sizeof line - at, "00");
+            std::snprintf(line + at, sizeof line - at, "%02X\r\n", ~sum & 0xFF);
+            file << line;
+        }
+    }
+
+    const CliRun run = RunCli({"#" + image.string()}, {}, slave.get());
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(run.status, 0) << run.out;
+    const auto bytes = zv::test::ReadFd(terminal.Master(), 65536, 200ms);
+    const std::string drawn(bytes.begin(), bytes.end());
+    const std::size_t rate = drawn.rfind(" B/s");
+    ASSERT_NE(rate, std::string::npos) << drawn;
+    const std::size_t digits = drawn.rfind(' ', rate - 1) + 1;
+    const long perSecond = std::stol(drawn.substr(digits, rate - digits));
+    // The wire carries at most 5760 bytes a second, less than half of them data.
+    EXPECT_GT(perSecond, 0);
+    EXPECT_LT(perSecond, 5760);
 }
 
 }  // namespace
