@@ -10,6 +10,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -43,7 +44,8 @@ struct Station::Impl {
 
     void Run();
     void Serve(const station::Sd2Frame& f, Clock::time_point arrived);
-    void Reply(const station::Sd2Frame& req, const std::string& text);
+    // `ready`: when the request's last byte crossed the paced line (epoch: not paced).
+    void Reply(const station::Sd2Frame& req, const std::string& text, Clock::time_point ready);
     bool WaitUntil(Clock::time_point t);
     bool WriteAll(const std::uint8_t* p, std::size_t n);
     Clock::duration CharTime();
@@ -83,6 +85,7 @@ struct Station::Impl {
     std::deque<std::pair<std::uint64_t, Clock::time_point>> chunks;  // stream position, arrival
     std::uint64_t received = 0;
     std::uint64_t skippedSeen = 0;
+    std::size_t logged = 0;  // the log's size after the request being served was added
     Clock::time_point rxFree{};
 };
 
@@ -129,6 +132,9 @@ bool Station::Impl::WriteAll(const std::uint8_t* p, std::size_t n) {
 }
 
 void Station::Impl::Run() {
+    // Pacing sleeps to the microsecond; the default slack of 50 us a sleep would stretch
+    // every paced exchange by a few percent at the highest speeds.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::uint8_t buf[4096];
     for (;;) {
         pollfd fds[2] = {{wake, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
@@ -188,11 +194,13 @@ void Station::Impl::Serve(const station::Sd2Frame& f, Clock::time_point arrived)
             return;
         }
     }
+    Clock::time_point ready{};
     if (paced) {
         // The request is complete only when its last byte would have crossed the line.
         const auto start = std::max(arrived, rxFree);
         rxFree = start + CharTime() * static_cast<long>(f.length);
         if (!WaitUntil(rxFree)) return;
+        ready = rxFree;
     }
     std::optional<std::string> reply;
     {
@@ -209,13 +217,15 @@ void Station::Impl::Serve(const station::Sd2Frame& f, Clock::time_point arrived)
             ++counters.notCommand;
         }
         ++counters.requests;
-        log.push_back(Request{f.da, f.sa, f.fc, f.data});
+        counters.requestBytes += f.length;
+        log.push_back(Request{f.da, f.sa, f.fc, f.data, arrived, {}});
+        logged = log.size();
         cv.notify_all();
     }
-    if (reply) Reply(f, *reply);
+    if (reply) Reply(f, *reply, ready);
 }
 
-void Station::Impl::Reply(const station::Sd2Frame& req, const std::string& text) {
+void Station::Impl::Reply(const station::Sd2Frame& req, const std::string& text, Clock::time_point ready) {
     Faults fl;
     bool paced;
     {
@@ -252,15 +262,21 @@ void Station::Impl::Reply(const station::Sd2Frame& req, const std::string& text)
 
     std::size_t piece = fl.splitWrites > 0 ? fl.splitWrites : (paced ? 16 : out.size());
     const auto ct = paced ? CharTime() : Clock::duration{};
-    const auto start = Clock::now();
+    // The reply follows the request on the line without a gap: its bytes are due from the
+    // moment the request ended, so a late wake-up of this thread is made up and does not
+    // stretch the line. A reply delayed on purpose starts when the delay is over.
+    const auto start = paced && fl.delayMs <= 0 && ready != Clock::time_point{} ? ready : Clock::now();
     for (std::size_t done = 0; done < out.size();) {
         const std::size_t len = std::min(piece, out.size() - done);
         if (paced && !WaitUntil(start + ct * static_cast<long>(done + len))) return;
         if (!WriteAll(out.data() + done, len)) return;
         done += len;
     }
+    const auto written = Clock::now();
     std::lock_guard lk(m);
     ++counters.replies;
+    counters.replyBytes += out.size();
+    if (logged != 0 && logged <= log.size()) log[logged - 1].replied = written;
     cv.notify_all();
 }
 

@@ -48,6 +48,10 @@ public:
         std::uint8_t sa = 0;
         std::uint8_t fc = 0;
         std::string data;   // everything after FC: 0xF5 and the command bytes
+        // When the frame's first byte was read off the line, and when the last byte of the
+        // reply to it was written (left at the epoch when no reply went out).
+        std::chrono::steady_clock::time_point arrived{};
+        std::chrono::steady_clock::time_point replied{};
         // The command bytes (data after 0xF5), or all of data when it has no 0xF5.
         std::string Command() const;
     };
@@ -58,6 +62,8 @@ public:
         std::uint64_t notCommand = 0;     // for this station, but FC not 0x47 or no 0xF5
         std::uint64_t skippedBytes = 0;   // bytes that belonged to no valid frame
         std::uint64_t replies = 0;        // replies written
+        std::uint64_t requestBytes = 0;   // whole frames of the requests counted above
+        std::uint64_t replyBytes = 0;     // bytes of the replies written
     };
 
     static constexpr std::size_t kMemorySize = 0x1000000;  // 16 MiB, 24-bit addresses

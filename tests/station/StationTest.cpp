@@ -383,6 +383,30 @@ TEST_F(StationLine, VanishHangsUpTheHostSide) {
 
 namespace {
 
+// What a measurement of the line needs from the log: the bytes of both directions and,
+// for each request, when it came and when its reply had gone out.
+TEST_F(StationLine, LogsTheBytesAndTimesOfEachExchange) {
+    const Bytes reply = Ask("I000000\r");
+    ASSERT_FALSE(reply.empty());
+    AskSilent("I000000\r", 99);  // for another station: neither counted nor logged
+    ASSERT_TRUE(station().WaitForRequests(1, 1000ms));
+    const auto c = station().GetCounters();
+    EXPECT_EQ(c.requestBytes, Request("I000000\r").size());
+    EXPECT_EQ(c.replyBytes, reply.size());
+    const auto log = station().Requests();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].arrived, std::chrono::steady_clock::time_point{});
+    EXPECT_GE(log[0].replied, log[0].arrived);
+
+    zv::Station::Faults silent;
+    silent.dropAll = true;
+    station().SetFaults(silent);
+    AskSilent("I000000\r");
+    ASSERT_TRUE(station().WaitForRequests(2, 1000ms));
+    EXPECT_EQ(station().Requests()[1].replied, std::chrono::steady_clock::time_point{});
+    EXPECT_EQ(station().GetCounters().replyBytes, reply.size());
+}
+
 TEST_F(StationLine, PacesAtTheLineSpeedWithParity) {
     station().SetParity(true);   // 11 bits a byte
     station().SetSpeed(9600);
