@@ -3,6 +3,7 @@
 // without creating it, locked against every other holder, closed on every path.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,11 +22,14 @@ public:
     }
 
     // `path` in the file system's encoding; `flags` never create or truncate. False when
-    // the file cannot be opened or another holder has it locked.
+    // the file cannot be opened, is a FIFO, or another holder has it locked. A FIFO
+    // without its other end would block open() for ever, where no stop reaches it, so
+    // the open does not block and a FIFO is refused.
     bool Open(const std::string& path, int flags) {
-        FFd = ::open(path.c_str(), (flags & ~(O_CREAT | O_TRUNC)) | O_CLOEXEC);
+        FFd = ::open(path.c_str(), (flags & ~(O_CREAT | O_TRUNC)) | O_CLOEXEC | O_NONBLOCK);
         if (FFd < 0) return false;
-        if (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+        struct stat kind {};
+        if (::fstat(FFd, &kind) != 0 || S_ISFIFO(kind.st_mode) || ::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
             ::close(FFd);
             FFd = -1;
             return false;
