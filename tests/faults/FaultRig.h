@@ -75,7 +75,9 @@ protected:
     void SetUp() override {
         std::setlocale(LC_ALL, "C");
         zv::SetLocalTimeSource(FixedTime);
-        link.timeoutMs = 40;
+        // Generous: a reply that is due must not miss it on a loaded machine. Tests that
+        // wait out silent or spoilt replies shorten it.
+        link.timeoutMs = 500;
         Reopen();
         worker = std::make_unique<TPrikaz>(port, link);
     }

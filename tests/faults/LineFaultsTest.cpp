@@ -61,7 +61,7 @@ const std::vector<LineFault>& Cases() {
         {"wrong function code", With([](F& f) { f.wrongFc = true; }), false, msg::NeocekavanyTelegram},
         {"SC frame", Form(F::Form::Sc), false, msg::NeocekavanyTelegram},
         {"SD1 frame", Form(F::Form::Sd1), false, msg::NeocekavanyTelegram},
-        // Well after all three attempts have given up (30 ms time-outs below).
+        // Well after all three attempts have given up (30 ms time-outs, see Expect).
         {"late reply", With([](F& f) { f.delayMs = 1200; }), false, msg::BezOdezvy},
     };
     return cases;
@@ -69,9 +69,12 @@ const std::vector<LineFault>& Cases() {
 
 class LineFaults : public FaultRig {
 protected:
-    void SetUp() override {
-        FaultRig::SetUp();
-        link.timeoutMs = 30;
+    // Short time-outs where every attempt is to fail, so that the three attempts are
+    // quick; the rig's generous one where a reply is to be taken.
+    void Expect(const LineFault& c) {
+        station().ClearLog();
+        station().SetFaults(c.faults);
+        link.timeoutMs = c.accepted ? 500 : 30;
     }
 
     // After a fault: the lock is free, every reply the station still owes has come (so
@@ -79,6 +82,7 @@ protected:
     void CarriesOn(std::size_t replies) {
         EXPECT_TRUE(LockFree());
         EXPECT_FALSE(worker->FBusy);
+        link.timeoutMs = 500;
         station().ClearFaults();
         ASSERT_TRUE(station().WaitForReplies(replies, 20s));
         station().ClearLog();
@@ -95,8 +99,7 @@ TEST_F(LineFaults, TextCommandJob) {
                            msg::OpakujeSePrikaz + "I000000\r", msg::BezOdezvy + " ", kInterrupted};
     for (const auto& c : Cases()) {
         SCOPED_TRACE(c.name);
-        station().ClearLog();
-        station().SetFaults(c.faults);
+        Expect(c);
         const Lines reports = LineJob("I000000");
         if (c.accepted)
             EXPECT_EQ(reports, (Lines{msg::OdesilaSePrikaz + "I000000", msg::Odpoved + kMonitor, kDone}));
@@ -115,8 +118,7 @@ TEST_F(LineFaults, DownloadJob) {
     for (const auto& c : Cases()) {
         SCOPED_TRACE(c.name);
         station().FillMemory(0xFF);
-        station().ClearLog();
-        station().SetFaults(c.faults);
+        Expect(c);
         const Lines reports = FileJob(file);
         if (c.accepted) {
             EXPECT_EQ(reports.back(), kDone) << ::testing::PrintToString(reports);
