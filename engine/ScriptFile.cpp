@@ -84,10 +84,15 @@ std::string ReadWholeFile(const std::string& name) {
     if (::fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t used = 0;
+    char more[8192];
     for (;;) {
-        if (used == content.size()) content.resize(used + 8192);
-        const ssize_t n = ::read(file.Get(), content.data() + used, content.size() - used);
+        // Past the expected size, into a buffer of its own: the end of the file is seen
+        // there without growing (and copying) the full buffer.
+        const bool full = used == content.size();
+        const ssize_t n = full ? ::read(file.Get(), more, sizeof more)
+                               : ::read(file.Get(), content.data() + used, content.size() - used);
         if (n > 0) {
+            if (full) content.append(more, static_cast<std::size_t>(n));
             used += static_cast<std::size_t>(n);
         } else if (n == 0) {
             break;
