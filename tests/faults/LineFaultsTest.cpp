@@ -142,6 +142,18 @@ TEST_F(LineFaults, DownloadJob) {
     }
 }
 
+// A download without an end record sends its last block when the job ends; when that
+// block gets no reply, the job still fails, without the line count of a finished file.
+TEST_F(LineFaults, TheLastBlockFailingAtTheEndOfTheJob) {
+    const std::string file = dir.Write("tail.s24", Joined({Rec(0x010000, {1, 2, 3})}));
+    link.timeoutMs = 30;
+    station().SetFaults(With([](F& f) { f.dropAll = true; }));
+    EXPECT_EQ(FileJob(file), (Lines{msg::OdesilaSeSBlok + "010000", msg::OpakujeSeSBlok + "010000",
+                                    msg::OpakujeSeSBlok + "010000", msg::BezOdezvy + " ", kInterrupted}));
+    EXPECT_EQ(worker->FBlockBase, 0);
+    EXPECT_TRUE(LockFree());
+}
+
 // The adapter is pulled while a download runs: the job fails at the line it had come to,
 // never reports success, and the port works again once a new one is opened.
 TEST_F(LineFaults, StationVanishesInTheMiddleOfADownload) {
