@@ -333,9 +333,12 @@ int ConsoleLines(const QTextDocument* doc) {
 
 void DeleteFirstLines(QTextDocument* doc, int count) {
     if (count <= 0) return;
+    // Selected by position: moving the cursor block by block would lay out (shape) every
+    // line on the way, most of a tick's time with thousands of lines to delete.
+    const QTextBlock next = doc->findBlockByNumber(count);
     QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
+    cursor.setPosition(0);
+    cursor.setPosition(next.isValid() ? next.position() : doc->lastBlock().position(), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }
 
