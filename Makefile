@@ -64,6 +64,29 @@ screenshot: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target gui_screenshot
 	xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" $(BUILD)/bin/gui_screenshot $(BUILD)/zavlo384.png
 
+# The whole suite under AddressSanitizer with UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer, each in its own build folder without the benchmarks. Any report fails
+# the run. The suppressions in tests/sanitizers/ cover Qt and system libraries only.
+SAN_DIR     = $(CURDIR)/tests/sanitizers
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
+           LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
+           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=$(SAN_DIR)/ubsan.supp
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SAN_DIR)/tsan.supp
+
+.PHONY: test-asan test-tsan
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DZAVLO384_SANITIZE=address -DZAVLO384_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DZAVLO384_SANITIZE=thread -DZAVLO384_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && $(TSAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
 clean:
 	rm -rf $(BUILD)
 
