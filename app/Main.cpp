@@ -380,6 +380,11 @@ void TForm1::Timer1Timer() {
 
     TrimConsole();
 
+    // The look follows the worker as it was before the drain: the worker queues its closing
+    // lines before it clears FBusy, so a window that turns idle has shown all of them. A
+    // job that ends during the drain turns the window idle at the next tick, with the rest.
+    const bool busy = worker.FBusy.load(std::memory_order_acquire);
+
     // Every waiting line is taken in one go; of a batch longer than the console only its
     // newest lines would survive the trimming, so only they are shown.
     std::deque<std::string> batch;
@@ -395,7 +400,7 @@ void TForm1::Timer1Timer() {
         AppendReports(FromCp(joined));
     }
 
-    if (worker.FBusy) {
+    if (busy) {
         ShowBusyLook();
     } else {
         ShowIdleLook();
