@@ -20,30 +20,14 @@
 #include "engine/Prikazy.h"
 #include "link/Tsigs.h"
 #include "tests/support/PtyStation.h"
+#include "tests/support/TempDir.h"
 
 namespace zv::bench {
 
 using Clock = std::chrono::steady_clock;
 
 // A fresh folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zv-bench-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        FPath = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-
-private:
-    std::filesystem::path FPath;
-};
+using zv::test::TempDir;
 
 // Writes an image of `bytes` data bytes from `start` as a header record, "S2" records of
 // 32 data bytes (76 characters) and an "S8" end record, lines ended by CR LF. Written as

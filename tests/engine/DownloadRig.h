@@ -9,20 +9,18 @@
 
 #include <array>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "common/Error.h"
 #include "engine/LinkAccess.h"
 #include "engine/Prikazy.h"
 #include "link/Tsigs.h"
+#include "tests/engine/WorkerRig.h"
 #include "tests/support/PtyStation.h"
+#include "tests/support/TempDir.h"
 
 namespace zv::dltest {
 
@@ -60,7 +58,7 @@ struct TestLink final : TLinkAccess {
     void Open() { port.Open(path, kSpeeds[static_cast<std::size_t>(speedIndex)], 0, 290, false); }
 };
 
-class StationRig : public ::testing::Test {
+class StationRig : public zv::test::WorkerRig {
 protected:
     zv::test::PtyStation pty;
     Tsiocom port;
@@ -74,41 +72,21 @@ protected:
     }
     void TearDown() override { worker.reset(); }
 
-    zv::Station& station() { return pty.station(); }
+    TPrikaz& TheWorker() override { return *worker; }
+    zv::Station& station() override { return pty.station(); }
 
-    Lines Reports() {
-        Lines out;
-        worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
-        return out;
-    }
-
-    // The command bytes of every request the station has taken, in order.
-    Lines Commands() {
-        Lines out;
-        for (const auto& r : station().Requests()) out.push_back(r.Command());
-        return out;
-    }
-
-    // Runs the line and returns its error text, "" when it succeeded.
-    std::string Run(const std::string& line) {
-        try {
-            worker->ExecuteLine(line);
-        } catch (const zv::Error& e) {
-            return e.what();
-        }
-        return "";
-    }
-
-    // Starts a file job on the worker's own thread and waits for its end.
+    // Starts a file job on the worker's own thread and waits for its end. Unlike FileJob
+    // and LineJob, its reports stay queued for Reports().
     void RunFileJob(const std::string& file) {
         worker->StartFile(file);
-        WaitForJob();
+        WaitUntilIdle();
     }
     void RunLineJob(const std::string& line) {
         worker->StartLine(line);
-        WaitForJob();
+        WaitUntilIdle();
     }
-    void WaitForJob() {
+    // Waits for the job to end, draining nothing; fails the test after a minute.
+    void WaitUntilIdle() {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (worker->FBusy.load(std::memory_order_acquire)) {
             ASSERT_LT(std::chrono::steady_clock::now(), until) << "job did not end";
@@ -118,25 +96,7 @@ protected:
 };
 
 // A fresh folder for the test's files, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zv-dl-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        FPath = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-
-private:
-    std::filesystem::path FPath;
-};
+using zv::test::TempDir;
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);

@@ -5,12 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <clocale>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +17,9 @@
 #include "engine/LinkAccess.h"
 #include "engine/Prikazy.h"
 #include "link/Tsigs.h"
+#include "tests/engine/WorkerRig.h"
 #include "tests/support/PtyStation.h"
+#include "tests/support/TempDir.h"
 
 namespace zv::enginetest {
 
@@ -63,7 +61,7 @@ inline std::tm FixedTime() {
 inline const std::string kDone = Cp("=== Dokončeno: 03/14/24 13:05:09 ===");
 inline const std::string kInterrupted = Cp("=== Přerušeno: 03/14/24 13:05:09 ===");
 
-class EngineRig : public ::testing::Test {
+class EngineRig : public zv::test::WorkerRig {
 protected:
     zv::test::PtyStation pty;
     Tsiocom port;
@@ -82,83 +80,12 @@ protected:
         zv::SetLocalTimeSource({});
     }
 
-    zv::Station& station() { return pty.station(); }
+    TPrikaz& TheWorker() override { return *worker; }
+    zv::Station& station() override { return pty.station(); }
     void Faults(const zv::Station::Faults& f) { station().SetFaults(f); }
-
-    Lines Reports() {
-        Lines out;
-        worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
-        return out;
-    }
-
-    // The command bytes of every request the station took, in order.
-    Lines Commands() {
-        Lines out;
-        for (const auto& r : station().Requests()) out.push_back(r.Command());
-        return out;
-    }
-
-    // Runs the line on the test thread; its error text, "" when it succeeded.
-    std::string Run(const std::string& line) {
-        try {
-            worker->ExecuteLine(line);
-        } catch (const zv::Error& e) {
-            return e.what();
-        }
-        return "";
-    }
-
-    // Waits for the job on the worker's thread to end; its reports.
-    Lines WaitForJob() {
-        Lines out;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (;;) {
-            const bool busy = worker->FBusy.load(std::memory_order_acquire);
-            worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
-            if (!busy) return out;
-            if (std::chrono::steady_clock::now() > until) {
-                ADD_FAILURE() << "the job did not end";
-                return out;
-            }
-            worker->FReports.WaitForActivity(1000);
-        }
-    }
-    Lines LineJob(const std::string& line) {
-        worker->StartLine(line);
-        return WaitForJob();
-    }
-    Lines FileJob(const std::string& file) {
-        worker->StartFile(file);
-        return WaitForJob();
-    }
 };
 
 // A fresh folder for the test's files, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zv-eng-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        FPath = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-
-    // Writes the file and returns its path.
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string path = *this / name;
-        std::ofstream f(path, std::ios::binary | std::ios::trunc);
-        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-private:
-    std::filesystem::path FPath;
-};
+using zv::test::TempDir;
 
 }  // namespace zv::enginetest

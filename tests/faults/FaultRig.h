@@ -64,7 +64,7 @@ inline bool Has(const Lines& lines, const std::string& line) {
     return false;
 }
 
-class FaultRig : public ::testing::Test {
+class FaultRig : public zv::test::WorkerRig {
 protected:
     std::unique_ptr<zv::test::PtyStation> pty = std::make_unique<zv::test::PtyStation>();
     Tsiocom port;
@@ -86,7 +86,8 @@ protected:
         zv::SetLocalTimeSource({});
     }
 
-    zv::Station& station() { return pty->station(); }
+    TPrikaz& TheWorker() override { return *worker; }
+    zv::Station& station() override { return pty->station(); }
     void Reopen() { port.Open(pty->Path(), 38400, 0, 290, false); }
     // A new station on a new pseudo-terminal, and the port opened on it.
     void NewStation() {
@@ -94,36 +95,6 @@ protected:
         Reopen();
     }
     bool LockFree() { return TsiocomProbe::LockFree(port); }
-
-    Lines Commands() {
-        Lines out;
-        for (const auto& r : station().Requests()) out.push_back(r.Command());
-        return out;
-    }
-
-    // Waits for the running job to end; its reports. Gives up after `limit`.
-    Lines WaitForJob(std::chrono::seconds limit = 60s) {
-        Lines out;
-        const auto until = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            const bool busy = worker->FBusy.load(std::memory_order_acquire);
-            worker->FReports.Drain([&](std::string&& l) { out.push_back(std::move(l)); });
-            if (!busy) return out;
-            if (std::chrono::steady_clock::now() > until) {
-                ADD_FAILURE() << "the job did not end";
-                return out;
-            }
-            worker->FReports.WaitForActivity(1000);
-        }
-    }
-    Lines LineJob(const std::string& line) {
-        worker->StartLine(line);
-        return WaitForJob();
-    }
-    Lines FileJob(const std::string& file) {
-        worker->StartFile(file);
-        return WaitForJob();
-    }
 };
 
 }  // namespace zv::faulttest
