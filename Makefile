@@ -73,7 +73,9 @@ TSAN_BUILD ?= build-tsan
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
            LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
            UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=$(SAN_DIR)/ubsan.supp
-TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SAN_DIR)/tsan.supp
+# GLib's slice allocator recycles blocks between threads where the sanitizer cannot see it.
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SAN_DIR)/tsan.supp \
+           G_SLICE=always-malloc
 
 .PHONY: test-asan test-tsan
 
