@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tests and the demo need.
 DEB_PACKAGES = cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
                libgtest-dev libgmock-dev googletest libbenchmark-dev srecord binutils \
-               xvfb xauth clang libclang-rt-14-dev
+               qt6-qpa-plugins xvfb xauth clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
