@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <thread>
@@ -349,6 +350,20 @@ bool Station::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) 
 bool Station::WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lk(d->m);
     return d->cv.wait_for(lk, timeout, [&] { return d->counters.replies >= n; });
+}
+
+bool Station::WaitForHostInput(std::size_t bytes, std::chrono::milliseconds timeout) const {
+    // The station's own slave descriptor shares the host's input queue; it is only
+    // looked at here, never read. The kernel signals no change of the queue's level once
+    // it holds something, so the level is looked at again every millisecond.
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int waiting = 0;
+        if (::ioctl(d->pty.Slave(), FIONREAD, &waiting) == 0 && static_cast<std::size_t>(waiting) >= bytes)
+            return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        ::poll(nullptr, 0, 1);
+    }
 }
 
 std::vector<std::uint8_t> Station::ReadMemory(std::uint32_t address, std::size_t n) const {

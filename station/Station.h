@@ -95,6 +95,11 @@ public:
     bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
     // Waits until at least n replies have been written whole since the last ClearLog.
     bool WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const;
+    // Waits until at least `bytes` bytes wait in the host's input queue. A reply written
+    // to the master reaches the host's side a little later, through the kernel's tty
+    // worker; a test that must know its late replies have landed (before the host
+    // empties its queue) waits for them here.
+    bool WaitForHostInput(std::size_t bytes, std::chrono::milliseconds timeout) const;
 
     std::vector<std::uint8_t> ReadMemory(std::uint32_t address, std::size_t n) const;
     void WriteMemory(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
