@@ -9,30 +9,14 @@
 #include "common/Messages.h"
 #include "engine/BlockCrc.h"
 #include "tests/engine/DownloadRig.h"
+#include "tests/support/SRecordLine.h"
 
 namespace {
 
 using namespace zv::dltest;
 namespace msg = zv::msg;
 
-std::string Hex2(unsigned v) {
-    char t[3];
-    std::snprintf(t, sizeof t, "%02X", v & 0xFF);
-    return t;
-}
-
-// An "S2" record line with its check sum.
-std::string Rec(std::uint32_t address, const Bytes& data) {
-    char head[16];
-    std::snprintf(head, sizeof head, "S2%02X%06X", static_cast<unsigned>(data.size() + 4), address);
-    unsigned sum = static_cast<unsigned>(data.size() + 4) + (address & 0xFF) + ((address >> 8) & 0xFF) + (address >> 16);
-    std::string line = head;
-    for (auto b : data) {
-        line += Hex2(b);
-        sum += b;
-    }
-    return line + Hex2(~sum);
-}
+using zv::test::Rec;
 
 Bytes Seq(std::size_t n, std::uint8_t from) {
     Bytes b(n);

@@ -12,18 +12,8 @@
 #include <vector>
 
 #include "tests/engine/EngineRig.h"
-
-// Whether another thread can take the port lock at once (it gives it back).
-struct TsiocomProbe {
-    static bool LockFree(Tsiocom& s) {
-        bool free = false;
-        std::thread([&] {
-            free = s.FLock.WaitFor(0);
-            if (free) s.FLock.Release();
-        }).join();
-        return free;
-    }
-};
+#include "tests/support/SRecordLine.h"
+#include "tests/support/TsiocomProbe.h"
 
 namespace zv::faulttest {
 
@@ -33,24 +23,8 @@ using Bytes = std::vector<std::uint8_t>;
 namespace msg = zv::msg;
 using F = zv::Station::Faults;
 
-inline std::string Hex2(unsigned v) {
-    char t[3];
-    std::snprintf(t, sizeof t, "%02X", v & 0xFF);
-    return t;
-}
-
-// An "S2" record line with its check sum.
-inline std::string Rec(std::uint32_t address, const Bytes& data) {
-    char head[16];
-    std::snprintf(head, sizeof head, "S2%02X%06X", static_cast<unsigned>(data.size() + 4), address);
-    unsigned sum = static_cast<unsigned>(data.size() + 4) + (address & 0xFF) + ((address >> 8) & 0xFF) + (address >> 16);
-    std::string line = head;
-    for (auto b : data) {
-        line += Hex2(b);
-        sum += b;
-    }
-    return line + Hex2(~sum);
-}
+using zv::test::Hex2;
+using zv::test::Rec;
 
 inline std::string Joined(const Lines& lines) {
     std::string text;
