@@ -63,20 +63,22 @@ void TPrikaz::SendBlock() {
     zv::BuildBlockPayload(FBlockBase, FBlockMap, FBlockData, payload);
     const bool s = payload.form == zv::BlockForm::S;
     const std::string where = Hex6(FBlockBase + payload.first);
-    Report((s ? zv::msg::OdesilaSeSBlok : zv::msg::OdesilaSeNBlok) + where);
+    // The block's lines are reported quietly: waking the reader between a reply and the
+    // next block would hold every block back by a thread wake-up.
+    ReportQuietly((s ? zv::msg::OdesilaSeSBlok : zv::msg::OdesilaSeNBlok) + where);
 
     // Every attempt awaits and judges a reply, whatever the last text command was.
     FPort.FReplyCount = 0;
     FNoReply = false;
     bool accepted = false;
     for (int attempt = 1; attempt <= kBlockAttempts && !accepted; ++attempt) {
-        if (attempt > 1) Report((s ? zv::msg::OpakujeSeSBlok : zv::msg::OpakujeSeNBlok) + where);
+        if (attempt > 1) ReportQuietly((s ? zv::msg::OpakujeSeSBlok : zv::msg::OpakujeSeNBlok) + where);
         accepted = Exchange(payload.bytes.data(), static_cast<std::int32_t>(payload.size));
     }
     if (!accepted)
         throw zv::Error(FPort.FReplyCount == 0 ? zv::msg::BezOdezvy : zv::msg::NeocekavanyTelegram);
 
-    Report(zv::msg::Odezva + FResponse);
+    ReportQuietly(zv::msg::Odezva + FResponse);
     if (FResponse.size() >= kMinAck && FResponse.size() <= kMaxAck && FResponse.find('*') != std::string::npos) {
         std::uint64_t present = 0;
         for (const std::uint8_t bits : FBlockMap) present += static_cast<std::uint64_t>(std::popcount(bits));

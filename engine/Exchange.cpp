@@ -30,13 +30,16 @@ bool TPrikaz::Exchange(const std::uint8_t* data, std::int32_t n) {
     if (n > 0) std::memcpy(frame.data() + 8, data, static_cast<std::size_t>(n));
     const std::int32_t length = n + kRequestOverhead;
 
+    // Lines reported quietly on the way here reach the reader while the line carries the
+    // request, not before it.
+    const std::function<void()> sent = [this] { FReports.WakeReader(); };
     if (FNoReply) {
-        FPort.Transact(frame.data(), length, nullptr, 0);
+        FPort.Transact(frame.data(), length, nullptr, 0, sent);
         return true;
     }
 
     std::array<std::uint8_t, kReplyBufferSize> reply{};
-    if (!FPort.Transact(frame.data(), length, reply.data(), FLink.ReplyTimeout())) return false;
+    if (!FPort.Transact(frame.data(), length, reply.data(), FLink.ReplyTimeout(), sent)) return false;
 
     if (reply[0] != 0x68) return false;
     const std::size_t le = reply[1];

@@ -19,6 +19,12 @@
 class TReportList {
 public:
     void Add(std::string line);
+    // Queues the line without waking a waiter of WaitForActivity: for lines the worker
+    // reports just before a request goes out, so that waking the reader does not hold
+    // the request back. WakeReader, Add or Notify wakes it later.
+    void AddQuietly(std::string line);
+    // Wakes the waiters if lines were queued quietly since the last wake.
+    void WakeReader();
     // Holds the lock while `take` is called for every waiting line in order; each line is
     // removed after it was taken, also when `take` raises.
     void Drain(const std::function<void(std::string&&)>& take);
@@ -34,6 +40,7 @@ private:
     std::condition_variable FCond;
     std::deque<std::string> FLines;
     std::uint64_t FNotifications = 0;
+    bool FUnwoken = false;
 };
 
 class TPrikaz {
@@ -46,6 +53,9 @@ public:
     void StartLine(const std::string& line);
     void StartFile(const std::string& file);
     void Report(std::string text);
+    // For a line reported on the way to a request: the reader is woken once the request
+    // has gone out (or by the next Report or the end of the job).
+    void ReportQuietly(std::string text);
 
     TReportList FReports;
     std::atomic<std::int32_t> FLinesTotal{0};

@@ -68,6 +68,22 @@ void TReportList::Add(std::string line) {
     {
         std::lock_guard lock(FMutex);
         FLines.push_back(std::move(line));
+        FUnwoken = false;
+    }
+    FCond.notify_all();
+}
+
+void TReportList::AddQuietly(std::string line) {
+    std::lock_guard lock(FMutex);
+    FLines.push_back(std::move(line));
+    FUnwoken = true;
+}
+
+void TReportList::WakeReader() {
+    {
+        std::lock_guard lock(FMutex);
+        if (!FUnwoken) return;
+        FUnwoken = false;
     }
     FCond.notify_all();
 }
@@ -90,6 +106,7 @@ void TReportList::Notify() {
     {
         std::lock_guard lock(FMutex);
         ++FNotifications;
+        FUnwoken = false;
     }
     FCond.notify_all();
 }
@@ -145,6 +162,7 @@ void TPrikaz::StartFile(const std::string& file) {
 }
 
 void TPrikaz::Report(std::string text) { FReports.Add(std::move(text)); }
+void TPrikaz::ReportQuietly(std::string text) { FReports.AddQuietly(std::move(text)); }
 
 void TPrikaz::Execute() {
     while (!FTerminated) {

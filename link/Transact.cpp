@@ -12,7 +12,7 @@
 namespace pbt = zv::pbt;
 
 bool Tsiocom::Transact(const std::uint8_t* frame, std::int32_t length, std::uint8_t* reply,
-                       std::int32_t replyTimeoutMs) {
+                       std::int32_t replyTimeoutMs, const std::function<void()>& sent) {
     if (!pbt::ValidLength(length)) throw zv::Error(zv::msg::InvalidPbtLength);
     std::uint8_t out[pbt::kMaxSent];
     const std::size_t outLength = pbt::BuildFrame(frame, length, out);
@@ -34,6 +34,7 @@ bool Tsiocom::Transact(const std::uint8_t* frame, std::int32_t length, std::uint
 
     if (FHandle.Write(out, outLength, WriteTimeout(outLength)) < 0)
         throw zv::Error(zv::msg::WriteFileFailed);
+    if (sent) sent();
     if (reply == nullptr) return true;
 
     // Bytes that cannot begin a frame (noise as the line turns round, say) are passed

@@ -1,6 +1,7 @@
 #pragma once
 // The serial link: waitable primitives and the one serial port object.
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,9 +59,11 @@ public:
 
     // Sends one frame (length 1: SC, 6: SD1, 7..255: SD2; the caller fills DA, SA, FC and
     // data at their frame offsets) and, with a reply buffer of at least 261 bytes, reads
-    // and validates one reply frame into it.
+    // and validates one reply frame into it. `sent`, when given, is called once the frame
+    // has been written and before the reply is awaited: work that should not hold the
+    // request back goes there. It must not raise.
     bool Transact(const std::uint8_t* frame, std::int32_t length, std::uint8_t* reply,
-                  std::int32_t replyTimeoutMs);
+                  std::int32_t replyTimeoutMs, const std::function<void()>& sent = {});
 
     bool IsOpen() const;
 

@@ -4,8 +4,10 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "tests/engine/EngineRig.h"
+#include "tests/support/SRecordLine.h"
 
 namespace {
 
@@ -85,6 +87,33 @@ TEST_F(Worker, ShutdownEndsAJobUnderWay) {
     // One attempt lasts about 4 x 53 ms; the 150 attempts of the file would take half a minute.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_LE(Commands().size(), 2u);
+}
+
+// A block's lines are queued without waking the reader until the block is on the line;
+// a reader already waiting must still learn of the block while its reply is awaited, not
+// only when the job ends.
+TEST_F(Worker, ABlockIsReportedToAWaitingReaderBeforeItsReplyComes) {
+    const std::string f = dir.Write("one.s24", zv::test::Rec(0x010000, {1, 2, 3}) + "\r\n");
+    link.timeoutMs = 5000;
+    Faults(With([](auto& f) { f.delayMs = 800; }));
+    std::uint64_t repliesWhenSeen = 99;
+    std::thread reader([&] {
+        for (;;) {
+            worker->FReports.WaitForActivity(-1);
+            bool seen = false;
+            worker->FReports.Drain([&](std::string&& l) { seen = seen || l.rfind(zv::msg::OdesilaSeSBlok, 0) == 0; });
+            if (seen) {
+                repliesWhenSeen = station().GetCounters().replies;
+                return;
+            }
+        }
+    });
+    worker->StartFile(f);
+    reader.join();
+    EXPECT_EQ(repliesWhenSeen, 0u);
+    const Lines rest = WaitForJob();
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.back(), kDone);
 }
 
 }  // namespace
