@@ -14,12 +14,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
-
-#include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/BenchRig.h"
@@ -33,6 +32,12 @@ constexpr std::uint64_t kImageBytes = 256 * 1024;
 constexpr std::int32_t kWireSpeed = 384000;
 
 double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+// The wire time of everything a station took and sent since its log was cleared.
+double WireSeconds(const zv::Station& station) {
+    const auto c = station.GetCounters();
+    return static_cast<double>(c.requestBytes + c.replyBytes) * 10.0 / kWireSpeed;
+}
 
 // Reply-to-next-request gaps of the logged requests, in microseconds.
 std::vector<double> Turnarounds(const std::vector<zv::Station::Request>& log) {
@@ -120,8 +125,7 @@ void BM_PacedDownload(benchmark::State& state) {
             state.SkipWithError(error.c_str());
             return;
         }
-        const auto counters = rig.station().GetCounters();
-        wire += static_cast<double>(counters.requestBytes + counters.replyBytes) * 10.0 / kWireSpeed;
+        wire += WireSeconds(rig.station());
         const auto log = rig.station().Requests();
         floorPty.station().ClearLog();
         const auto floorStart = Clock::now();
@@ -135,8 +139,7 @@ void BM_PacedDownload(benchmark::State& state) {
         floorTook += std::chrono::duration<double>(Clock::now() - floorStart).count();
         const auto floorGaps = Turnarounds(floorPty.station().Requests());
         floorTurnarounds.insert(floorTurnarounds.end(), floorGaps.begin(), floorGaps.end());
-        const auto floorCounters = floorPty.station().GetCounters();
-        floorWire += static_cast<double>(floorCounters.requestBytes + floorCounters.replyBytes) * 10.0 / kWireSpeed;
+        floorWire += WireSeconds(floorPty.station());
         const auto more = Turnarounds(log);
         gaps.insert(gaps.end(), more.begin(), more.end());
         for (std::size_t i = 0; i + 1 < log.size(); ++i) {
